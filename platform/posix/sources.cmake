@@ -1,5 +1,6 @@
-set(PLATFORM_SOURCES
-  posix/fault.cpp
-)
+# Every .cpp of the POSIX backend except the process entry.
+file(GLOB PLATFORM_SOURCES RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
+list(REMOVE_ITEM PLATFORM_SOURCES posix/entry.cpp)
 set(PLATFORM_ENTRY_SOURCES posix/entry.cpp)
 set(PLATFORM_LIBRARIES)
