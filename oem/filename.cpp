@@ -60,8 +60,15 @@ void GetLauncherFileName(LPCSTR launcherPath, LPSTR fileName, int size)
     if (dot == NULL)
         dot = p;
 
-    nameLength = FitPart(name, FitPart(name, (int)(dot - name), kMaxPart), size - 1);
-    extLength = FitPart(dot, FitPart(dot, (int)(p - dot), kMaxPart), size - 1 - nameLength);
+    nameLength = FitPart(name, (int)(dot - name), kMaxPart);
+    extLength = FitPart(dot, (int)(p - dot), kMaxPart);
+    // Cut to the buffer, the result is still a prefix of the whole name.
+    if (nameLength > size - 1) {
+        nameLength = FitPart(name, nameLength, size - 1);
+        extLength = 0;
+    } else {
+        extLength = FitPart(dot, extLength, size - 1 - nameLength);
+    }
     lstrcpynA(fileName, name, nameLength + 1);
     lstrcpynA(fileName + nameLength, dot, extLength + 1);
 }
