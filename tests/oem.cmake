@@ -3,6 +3,10 @@
 launcher_test(NAME oem_file_name_test SOURCES oem_file_name_test.cpp LIBS oem_core WINE)
 launcher_test(NAME oem_report_test SOURCES oem_report_test.cpp LIBS oem_core WINE)
 launcher_test(NAME oem_fault_test SOURCES oem_fault_test.cpp LIBS oem_core)
+if(PLATFORM_BACKEND STREQUAL "win")
+  launcher_test(NAME oem_marker_volatile_test SOURCES oem_marker_volatile_test.cpp
+    LIBS oem_core WINE)
+endif()
 
 # The real services take the ANSI code page from the locale once, when the
 # process starts (the emulation follows LC_ALL at every call, so one run
