@@ -68,15 +68,27 @@ TEST(PlatformFilesPosix, SpecialFilesAreRefusedWithoutBlocking)
     EXPECT_EQ(PlatformResourcesHeld(RESOURCE_FILE), 0);
 }
 
-// Root bypasses permission bits, so the read-only attribute is emulated by
-// the bits themselves; for everyone else the kernel refuses on its own.
-TEST(PlatformFilesPosix, ReadOnlyFileKeepsItsContent)
+// Windows' read-only attribute is a file without write permission bits. Root
+// would bypass those, so the emulation checks the bits itself: the file can
+// be read but neither replaced, opened for writing nor deleted, under any
+// spelling of its name.
+TEST(PlatformFilesPosix, ReadOnlyFileRefusesWritingAndDeletion)
 {
     ScratchDir dir;
     fs::path target = dir.path() / "Setup.ini";
     WriteBytes(target, "keep");
     ASSERT_EQ(chmod(target.c_str(), 0444), 0);
-    EXPECT_EQ(Open(dir.path() / "SETUP.INI", OF_CREATE | OF_WRITE), HFILE_ERROR);
+
+    for (UINT style : {(UINT)(OF_CREATE | OF_WRITE), (UINT)OF_WRITE, (UINT)OF_READWRITE}) {
+        SCOPED_TRACE(style);
+        EXPECT_EQ(Open(dir.path() / "SETUP.INI", style), HFILE_ERROR);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(DeleteFileA((dir.path() / "setup.ini").c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    HFILE in = Open(target, OF_READ);
+    EXPECT_NE(in, HFILE_ERROR);
+    EXPECT_EQ(_lclose(in), 0);
     EXPECT_EQ(ReadBytes(target), "keep");
 }
 

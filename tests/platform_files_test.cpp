@@ -159,28 +159,6 @@ TEST(PlatformFiles, CreateReusesAFileNamedInAnotherCase)
     EXPECT_EQ(ReadBytes(dir.path() / "Setup.exe"), "fresh");
 }
 
-// The read-only attribute: readable, but neither replaced nor deleted.
-TEST(PlatformFiles, ReadOnlyFileRefusesWritingAndDeletion)
-{
-    ScratchDir dir;
-    fs::path target = dir.path() / "locked.bin";
-    WriteBytes(target, "keep");
-    fs::permissions(target, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-
-    for (UINT style : {(UINT)(OF_CREATE | OF_WRITE), (UINT)OF_WRITE, (UINT)OF_READWRITE}) {
-        SCOPED_TRACE(style);
-        File out(Open(Native(target), style));
-        EXPECT_EQ(out.h, HFILE_ERROR);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    }
-    EXPECT_FALSE(DeleteFileA(Native(target).c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    File in(Open(Native(target), OF_READ));
-    EXPECT_NE(in.h, HFILE_ERROR);
-    EXPECT_EQ(ReadBytes(target), "keep");
-}
-
 // Each case starts at position 2 of a 10-byte file, seeks, then reads up to
 // 5 bytes. A failed seek leaves the position where it was.
 TEST(PlatformFiles, SeekThenReadGivesShortCountsAtTheEnd)

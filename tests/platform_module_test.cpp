@@ -1,6 +1,6 @@
-// GetModuleFileNameA for the running program: the full path when it fits,
-// a terminated prefix with ERROR_INSUFFICIENT_BUFFER when it does not. Built
-// for Windows too.
+// GetModuleFileNameA for the running program: the full path when it fits;
+// when it does not, nSize, with the buffer holding a prefix of the path.
+// Built for Windows too.
 #include "platform.h"
 
 #include <gtest/gtest.h>
@@ -51,11 +51,16 @@ TEST(PlatformModule, TruncatesToTheBufferAndSaysSo)
         memset(buffer, 'X', sizeof buffer);
         SetLastError(ERROR_INVALID_PARAMETER);
         EXPECT_EQ(GetModuleFileNameA(NULL, buffer, c.size), c.result);
-        std::string expected = path.substr(0, c.truncated ? c.size - 1 : length);
-        EXPECT_STREQ(buffer, expected.c_str());
+        size_t kept = c.truncated ? c.size - 1 : length;
+        EXPECT_EQ(std::string(buffer, kept), path.substr(0, kept));
         EXPECT_EQ(buffer[c.size], 'X');
+#ifndef _WIN32
+        // As current Windows does; Windows XP and Wine 8 leave the cut name
+        // unterminated and the error alone.
+        EXPECT_EQ(buffer[kept], '\0');
         if (c.truncated)
             EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+#endif
     }
 }
 
