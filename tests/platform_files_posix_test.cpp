@@ -79,7 +79,8 @@ TEST(PlatformFilesPosix, ReadOnlyFileRefusesWritingAndDeletion)
     WriteBytes(target, "keep");
     ASSERT_EQ(chmod(target.c_str(), 0444), 0);
 
-    for (UINT style : {(UINT)(OF_CREATE | OF_WRITE), (UINT)OF_WRITE, (UINT)OF_READWRITE}) {
+    for (UINT style : {(UINT)(OF_CREATE | OF_WRITE), (UINT)OF_CREATE, (UINT)OF_WRITE,
+                       (UINT)OF_READWRITE}) {
         SCOPED_TRACE(style);
         EXPECT_EQ(Open(dir.path() / "SETUP.INI", style), HFILE_ERROR);
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);

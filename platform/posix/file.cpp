@@ -132,7 +132,8 @@ HFILE OpenFile(LPCSTR lpFileName, LPOFSTRUCT lpReOpenBuff, UINT uStyle)
     if (!NativePath(lpFileName, path, sizeof path))
         return OpenFailed(lpReOpenBuff, GetLastError());
     MatchNameCase(path);
-    if ((uStyle & OF_ACCESS_MASK) != OF_READ && IsReadOnlyFile(path))
+    // Replacing a read-only file fails whatever the access asked for.
+    if (((uStyle & OF_ACCESS_MASK) != OF_READ || (uStyle & OF_CREATE)) && IsReadOnlyFile(path))
         return OpenFailed(lpReOpenBuff, ERROR_ACCESS_DENIED);
 
     fd = open(path, flags, 0666);
