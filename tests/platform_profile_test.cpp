@@ -117,7 +117,7 @@ TEST_P(ProfileTable, LeavesTheExpectedBytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ProfileTable, ::testing::ValuesIn(kCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 class ProfileTest : public ::testing::Test {
 protected:
