@@ -8,3 +8,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+
+# Each function and datum in its own section, so the launcher's link can drop
+# what it never reaches.
+set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+
+# Executables carry the GCC runtime they use (libstdc++, libgcc, winpthread)
+# rather than needing its DLLs beside them, so they run on a bare Windows and
+# under Wine as they are.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
