@@ -134,6 +134,11 @@ TEST_F(RegistryTest, SeparatorsAreTheRegistrys)
         EXPECT_EQ(Create(Key(c.create)), c.created) << c.create;
         EXPECT_EQ(Open(Key(c.open)), c.opened) << c.open;
     }
+    // A key name is at most 255 characters; a longer one creates nothing.
+    std::string tooLong = "Long\\" + std::string(256, 'x');
+    EXPECT_NE(Create(Key(tooLong)), ERROR_SUCCESS);
+    EXPECT_EQ(Open(Key("Long")), ERROR_FILE_NOT_FOUND);
+
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ("\\" + base_).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &key, nullptr),

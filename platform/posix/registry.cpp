@@ -263,36 +263,54 @@ static LSTATUS CreateSubkey(char *path, size_t size, const char *encoded, BOOL *
     return status == ERROR_FILE_NOT_FOUND ? ERROR_ACCESS_DENIED : status;
 }
 
+// Takes the next component of the subkey name at *cursor, skipping empty
+// ones, and encodes it. Returns FALSE at the end of the name or, with
+// *status set, for a component that is no valid key name.
+static BOOL NextComponent(const char **cursor, char *encoded, size_t size, LSTATUS *status)
+{
+    *status = ERROR_SUCCESS;
+    while (**cursor == '\\')
+        (*cursor)++;
+    if (**cursor == '\0')
+        return FALSE;
+    const char *end = strchr(*cursor, '\\');
+    size_t length = end != NULL ? (size_t)(end - *cursor) : strlen(*cursor);
+    *status = EncodeComponent(*cursor, length, encoded, size);
+    *cursor += length;
+    return *status == ERROR_SUCCESS;
+}
+
+// Checks every component first, so that a bad name creates nothing.
+static LSTATUS CheckSubkeyName(LPCSTR subKey)
+{
+    char encoded[NAME_MAX + 1];
+    LSTATUS status;
+
+    while (NextComponent(&subKey, encoded, sizeof encoded, &status)) {
+    }
+    return status;
+}
+
 // Walks subKey below the key directory in path, component by component,
 // leaving path at the key it names. With create, missing keys are made and
 // *created tells whether the last one was.
 static LSTATUS WalkSubkey(char *path, size_t size, LPCSTR subKey, BOOL create, BOOL *created)
 {
     char encoded[NAME_MAX + 1];
-    const char *component = subKey;
-    LSTATUS status;
+    LSTATUS status = CheckSubkeyName(subKey);
 
-    while (*component != '\0') {
-        const char *end = strchr(component, '\\');
-        size_t length = end != NULL ? (size_t)(end - component) : strlen(component);
-
-        if (length > 0) {
-            status = EncodeComponent(component, length, encoded, sizeof encoded);
-            if (status != ERROR_SUCCESS)
-                return status;
-            if (create)
-                *created = FALSE;
-            status = FindSubkey(path, size, encoded);
-            if (status == ERROR_FILE_NOT_FOUND && create)
-                status = CreateSubkey(path, size, encoded, created);
-            if (status != ERROR_SUCCESS)
-                return status;
-        }
-        component += length;
-        if (*component == '\\')
-            component++;
+    if (status != ERROR_SUCCESS)
+        return status;
+    while (NextComponent(&subKey, encoded, sizeof encoded, &status)) {
+        if (create)
+            *created = FALSE;
+        status = FindSubkey(path, size, encoded);
+        if (status == ERROR_FILE_NOT_FOUND && create)
+            status = CreateSubkey(path, size, encoded, created);
+        if (status != ERROR_SUCCESS)
+            return status;
     }
-    return ERROR_SUCCESS;
+    return status;
 }
 
 // Creates the store root with the directories leading to it, private to the
