@@ -12,8 +12,9 @@
 // launcher has run for this account. Only its presence counts.
 #define OEM_MARKER_KEY "Software\\Corvane\\Quillmere\\1.5"
 
-// Decides the OEM code, creates the marker key on a first run and writes
-// section "Setup" of tempDir's "Analysis.ini". Reports nothing.
+// Decides the OEM code and writes it, with "Times", to section "Setup" of
+// tempDir's "Analysis.ini"; on a first run whose code reached the report,
+// creates the marker key. Reports nothing.
 void WriteOemReport(LPCSTR launcherPath, LPCSTR tempDir);
 
 // Writes the last component of launcherPath (name and extension, without
