@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
