@@ -5,6 +5,7 @@
 //
 // Known difference: no other module can be named (ERROR_MOD_NOT_FOUND).
 #include "fault.h"
+#include "module.h"
 #include "os.h"
 #include "os_error.h"
 
@@ -12,6 +13,28 @@
 #include <limits.h>
 #include <string.h>
 #include <unistd.h>
+
+#ifdef PLATFORM_FAULTS
+static char module_path[PATH_MAX];
+
+void PlatformSetModulePath(LPCSTR path)
+{
+    lstrcpynA(module_path, path != NULL ? path : "", (int)sizeof module_path);
+}
+#endif
+
+// The running executable's path, as the kernel has it (or as a test set it).
+static ssize_t OwnPath(char *path, size_t size)
+{
+#ifdef PLATFORM_FAULTS
+    if (module_path[0] != '\0') {
+        size_t length = strlen(module_path);
+        memcpy(path, module_path, length < size ? length : size);
+        return (ssize_t)length;
+    }
+#endif
+    return readlink("/proc/self/exe", path, size);
+}
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
@@ -24,7 +47,7 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    length = readlink("/proc/self/exe", path, sizeof path);
+    length = OwnPath(path, sizeof path);
     if (length < 0) {
         SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
         return 0;
