@@ -7,10 +7,10 @@
 // most kCopyBlockBytes, so memory stays flat whatever an entry's size.
 #include "carrier.h"
 
-// Large enough that the per-call cost of the read and write services
-// vanishes against the copying itself, small enough to keep the launcher's
-// footprint flat: beyond 256 KiB the throughput no longer rises.
-static const DWORD kCopyBlockBytes = 1024 * 1024;
+// Measured on a 1 GiB entry: throughput is flat from 64 KiB to 1 MiB and
+// drops slightly beyond, as the block no longer stays in the CPU's caches;
+// 256 KiB is at the best of it while keeping the process's footprint small.
+static const DWORD kCopyBlockBytes = 256 * 1024;
 
 static BOOL SeekTo(HFILE file, DWORD position)
 {

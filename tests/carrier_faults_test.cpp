@@ -14,7 +14,7 @@ using Files = std::map<std::string, std::string>;
 namespace {
 
 // Larger than any copy block, so its copy takes several reads and writes.
-const std::size_t kBigEntry = 4 * 1024 * 1024 + 17;
+const std::size_t kBigEntry = 2 * 1024 * 1024 + 17;
 
 struct FaultRun {
     Files files;
