@@ -21,6 +21,15 @@ namespace {
 std::string Quote(const std::string &arg) { return "\"" + arg + "\""; }
 std::string Line(const std::string &command) { return "\"" + command + "\""; }
 int ExitCode(int status) { return status; }
+// A console program's text output ends its lines with CR LF here.
+std::string Text(std::string bytes)
+{
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i++)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            out += bytes[i];
+    return out;
+}
 #else
 // Plain words go as they are, which keeps very long argument lists within
 // what the shell takes in one line.
@@ -36,6 +45,7 @@ std::string Quote(const std::string &arg)
 }
 std::string Line(const std::string &command) { return command; }
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+std::string Text(std::string bytes) { return bytes; }
 #endif
 
 } // namespace
@@ -50,7 +60,7 @@ ToolRun RunTool(const std::string &tool, const std::vector<std::string> &args)
         command += " " + Quote(arg);
     command += " >" + Quote(out.string()) + " 2>" + Quote(err.string());
     int status = std::system(Line(command).c_str());
-    return {ExitCode(status), ReadBytes(out), ReadBytes(err)};
+    return {ExitCode(status), Text(ReadBytes(out)), Text(ReadBytes(err))};
 }
 
 } // namespace test

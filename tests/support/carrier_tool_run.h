@@ -13,8 +13,8 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs tool with args (passed through the shell, each quoted) and waits
-// for it.
+// Runs tool with args (passed through the shell, each quoted), waits for it
+// and returns its exit code and output, with CR LF line ends read as LF.
 ToolRun RunTool(const std::string &tool, const std::vector<std::string> &args);
 
 } // namespace test
