@@ -16,4 +16,5 @@ step() {
 
 step win32
 step host
+bash tests/fuzz/run.sh
 step win64

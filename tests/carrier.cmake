@@ -22,3 +22,7 @@ if(PLATFORM_BACKEND STREQUAL "posix")
   target_compile_definitions(carrier_large_test PRIVATE CARRIER_PROBE="$<TARGET_FILE:carrier_extract_probe>")
   add_dependencies(carrier_large_test carrier_extract_probe)
 endif()
+
+if(LAUNCHER_FUZZ)
+  add_subdirectory(fuzz)
+endif()
