@@ -120,6 +120,9 @@ std::uint64_t LayOut(const PackOptions &options, std::vector<PayloadEntry> &entr
     std::uint64_t imageSize = InputFile(options.image).size();
     std::uint64_t position = imageSize;
 
+    if (imageSize >= CARRIER_MAX_BYTES)
+        throw ToolError(options.image + ": the image alone reaches 2 GiB; a carrier must stay below", kExitFailure);
+
     for (std::size_t i = 0; i < entries.size(); i++) {
         std::uint64_t size = InputFile(options.files[i]).size();
         if (size > CARRIER_MAX_BYTES || position + size > CARRIER_MAX_BYTES)
