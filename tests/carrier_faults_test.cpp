@@ -76,8 +76,9 @@ TEST(CarrierFaults, EveryFailingCallLeavesOnlyCompleteFilesAndNoLeaks)
             }
             // A single failure undoes one entry, or all when it hits the
             // carrier or its directory.
-            if (!persistent)
+            if (!persistent) {
                 EXPECT_TRUE(complete + 1 >= entries.size() || complete == 0) << complete << " complete";
+            }
         }
     }
 }

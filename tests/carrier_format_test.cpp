@@ -71,8 +71,9 @@ TEST(CarrierFormat, DirectoryMustFitBeforeThePayloadEnd)
         DWORD start = 0xDEADBEEF;
         EXPECT_EQ(LocateDirectory(c.payloadEnd, c.count, &start) != FALSE, c.fits)
             << c.payloadEnd << " " << c.count;
-        if (c.fits)
+        if (c.fits) {
             EXPECT_EQ(start, c.start);
+        }
     }
 }
 
