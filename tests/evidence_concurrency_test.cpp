@@ -47,10 +47,13 @@ protected:
     {
         BecomeSubreaper();
         payload_ = test::ReleaseFiles();
-        // The setup program: a real one that exits at once.
         for (test::CarrierFile &entry : payload_) {
+            // The setup program: a real one that exits at once.
             if (entry.name == "Setup.exe")
                 entry.data = ReadFile("/bin/true");
+            // Large enough that the launchers' copies overlap in time.
+            if (entry.name == "data2.cab")
+                entry.data = test::SyntheticBytes(16 * 1024 * 1024 + 3, 2);
         }
         carrier_ = sandbox_.dist / kCarrierName;
         test::WriteBytes(carrier_, Carrier(ReadFile(LAUNCHER_EXE), payload_));
