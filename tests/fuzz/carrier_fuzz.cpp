@@ -47,9 +47,11 @@ const Scratch &TheScratch()
         s.tmp = dir / "tmp";
         s.tempDir = s.tmp.string() + "/";
         fs::create_directories(s.tmp);
-        std::atexit(RemoveScratch);
         return s;
     }();
+    // Registered after scratch itself, so it runs before scratch is destroyed.
+    static const bool removedAtExit = std::atexit(RemoveScratch) == 0;
+    (void)removedAtExit;
     return scratch;
 }
 

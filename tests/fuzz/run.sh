@@ -11,7 +11,8 @@ cmake --build --preset fuzz --target carrier_fuzz
 mkdir -p build/fuzz/artifacts
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-if ! build/fuzz/tests/fuzz/carrier_fuzz -runs="${FUZZ_RUNS:-20000}" -max_len=4096 \
+# The target's scratch area goes under $work too (TMPDIR).
+if ! TMPDIR="$work" build/fuzz/tests/fuzz/carrier_fuzz -runs="${FUZZ_RUNS:-20000}" -max_len=4096 \
     -artifact_prefix=build/fuzz/artifacts/ "$work" tests/fuzz/corpus >build/fuzz/fuzz.log 2>&1; then
   tail -n 40 build/fuzz/fuzz.log >&2
   echo "carrier fuzz target failed; input kept in build/fuzz/artifacts" >&2
