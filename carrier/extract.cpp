@@ -6,6 +6,7 @@
 // that looks complete but isn't. Entries are copied through a block of at
 // most kCopyBlockBytes, so memory stays flat whatever an entry's size.
 #include "carrier.h"
+#include "signature.h"
 
 // Measured on a 1 GiB entry: throughput is flat from 64 KiB to 1 MiB and
 // drops slightly beyond, as the block no longer stays in the CPU's caches;
@@ -54,14 +55,14 @@ static void WriteEntryFile(HFILE carrier, const PayloadEntry *entry, LPCSTR path
         DeleteFileA(path);
 }
 
-void ExtractEntry(HFILE carrier, DWORD carrierSize, PayloadEntry entry, LPCSTR tempDir)
+void ExtractEntry(HFILE carrier, DWORD payloadEnd, PayloadEntry entry, LPCSTR tempDir)
 {
     CHAR path[MAX_PATH];
     DWORD blockBytes;
     HGLOBAL memory;
     LPSTR block;
 
-    if (!PayloadNameIsSafe(entry.name) || !EntryFitsBefore(&entry, carrierSize))
+    if (!PayloadNameIsSafe(entry.name) || !EntryFitsBefore(&entry, payloadEnd))
         return;
     if (!JoinPath(path, MAX_PATH, tempDir, entry.name))
         return;
@@ -125,7 +126,7 @@ static int ReadDirectory(HFILE carrier, DWORD directoryStart, BYTE *directory, i
     return (int)(got / PAYLOAD_ENTRY_BYTES);
 }
 
-static void ExtractEntries(HFILE carrier, DWORD carrierSize, DWORD payloadEnd, LPCSTR tempDir)
+static void ExtractEntries(HFILE carrier, DWORD payloadEnd, LPCSTR tempDir)
 {
     int count = ReadEntryCount(carrier, payloadEnd);
     DWORD directoryStart;
@@ -146,7 +147,7 @@ static void ExtractEntries(HFILE carrier, DWORD carrierSize, DWORD payloadEnd, L
         records = ReadDirectory(carrier, directoryStart, directory, count);
         for (i = 0; i < records; i++) {
             DecodePayloadEntry(directory + i * PAYLOAD_ENTRY_BYTES, &entry);
-            ExtractEntry(carrier, carrierSize, entry, tempDir);
+            ExtractEntry(carrier, payloadEnd, entry, tempDir);
         }
         GlobalUnlock(memory);
     }
@@ -158,13 +159,15 @@ void ExtractPayload(LPCSTR carrierPath, LPCSTR tempDir)
     OFSTRUCT openInfo;
     HFILE carrier;
     DWORD carrierSize;
+    DWORD payloadEnd;
 
     carrier = OpenFile(carrierPath, &openInfo, OF_READ);
     if (carrier == HFILE_ERROR)
         return;
-    // The payload ends at the end of the file; the count and the directory
-    // are read back from there.
-    if (ReadCarrierSize(carrier, &carrierSize))
-        ExtractEntries(carrier, carrierSize, carrierSize, tempDir);
+    // The payload ends at the end of the file, or where the certificate
+    // table of a signed carrier starts; the count and the directory are read
+    // back from there.
+    if (ReadCarrierSize(carrier, &carrierSize) && FindPayloadEnd(carrier, carrierSize, &payloadEnd))
+        ExtractEntries(carrier, payloadEnd, tempDir);
     _lclose(carrier);
 }

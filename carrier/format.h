@@ -6,7 +6,8 @@
 //   executable image | entry data | directory: count x 40-byte records | count
 // The count is a signed 16-bit value in the last two bytes before the payload
 // end; the directory lies directly before it. The payload end is the end of
-// the file, which is why nothing else points at the directory.
+// the file, or in a signed carrier the start of its certificate table (see
+// signature.h); nothing else points at the directory.
 #ifndef CARRIER_FORMAT_H
 #define CARRIER_FORMAT_H
 
@@ -42,8 +43,8 @@ void EncodeEntryCount(int count, BYTE *bytes);
 BOOL LocateDirectory(DWORD payloadEnd, int count, DWORD *directoryStart);
 
 // TRUE when the entry's bytes lie wholly before limit (offset + size <=
-// limit, without overflow). The launcher passes the file size; the tool also
-// passes the directory start, since a packed entry never reaches into it.
+// limit, without overflow). The launcher passes the payload end; the tool
+// also passes the directory start, since a packed entry never reaches into it.
 BOOL EntryFitsBefore(const PayloadEntry *entry, DWORD limit);
 
 // TRUE when name is a terminated, non-empty, relative name that stays inside

@@ -3,6 +3,7 @@ launcher_test(NAME carrier_format_test SOURCES carrier_format_test.cpp LIBS carr
 launcher_test(NAME carrier_extract_test SOURCES carrier_extract_test.cpp LIBS carrier_core WINE)
 launcher_test(NAME carrier_malformed_test SOURCES carrier_malformed_test.cpp LIBS carrier_core WINE)
 launcher_test(NAME carrier_tool_test SOURCES carrier_tool_test.cpp LIBS carrier_core WINE)
+launcher_test(NAME carrier_signed_test SOURCES carrier_signed_test.cpp LIBS carrier_core WINE)
 launcher_test(NAME carrier_pack_test SOURCES carrier_pack_test.cpp)
 launcher_test(NAME carrier_check_test SOURCES carrier_check_test.cpp)
 foreach(t carrier_tool_test carrier_pack_test carrier_check_test)

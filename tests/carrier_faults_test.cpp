@@ -5,6 +5,7 @@
 
 #include "carrier.h"
 #include "carrier_fixture.h"
+#include "carrier_pe.h"
 #include "fault.h"
 #include "support.h"
 
@@ -97,6 +98,36 @@ TEST(CarrierFaults, FailingCopyRemovesThePartialOutput)
         FaultRun run = ExtractWithFault(carrier, before, nth, FALSE);
         EXPECT_TRUE(run.fired);
         EXPECT_EQ(test::Digests(run.files), Files{}) << "fault point " << nth;
+    }
+}
+
+// A signed carrier is read from where its certificate table starts or not at
+// all, whichever call fails: a header that can't be read must not turn into
+// "not signed", or the table's last bytes, which read as a directory naming
+// "rogue", would be taken for the payload's.
+TEST(CarrierFaults, SignedCarrierNeverReadsItsTableAsTheDirectory)
+{
+    const std::vector<test::CarrierFile> entries = {
+        {"small", test::SyntheticBytes(100, 4)},
+        {"empty", ""},
+    };
+    const std::string carrier =
+        test::SignCarrier(test::PackedBehind(test::PeImage(test::PeForm::Pe32), entries, nullptr, 8),
+                          test::PeForm::Pe32, test::RogueTable());
+    const Files expected = test::FileMap(entries);
+
+    FaultRun clean = ExtractWithFault(carrier, {}, 0, FALSE);
+    ASSERT_EQ(clean.files, expected);
+    for (bool persistent : {false, true}) {
+        for (unsigned long nth = 1; nth <= clean.calls; nth++) {
+            SCOPED_TRACE("fault point " + std::to_string(nth) + (persistent ? " onwards" : ""));
+            FaultRun run = ExtractWithFault(carrier, {}, nth, persistent);
+            EXPECT_TRUE(run.fired);
+            for (const auto &[name, data] : run.files) {
+                ASSERT_TRUE(expected.count(name)) << "unexpected file " << name;
+                EXPECT_EQ(data, expected.at(name));
+            }
+        }
     }
 }
 

@@ -6,7 +6,8 @@
 //     at most 31 bytes, still lands where this target looks);
 //   - no file handle or memory block is still held;
 //   - every file extracted holds exactly the bytes of some record that lies
-//     wholly inside the carrier: nothing short, nothing zero-padded.
+//     wholly inside the payload (which, in a signed carrier, ends where the
+//     certificate table starts): nothing short, nothing zero-padded.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 
 #include "carrier.h"
 #include "fault.h"
+#include "signature.h"
 
 namespace fs = std::filesystem;
 
@@ -78,22 +80,40 @@ void ResetTmp(const Scratch &s)
     fs::create_directory(s.tmp / "sub");
 }
 
-// The bytes of every record that lies wholly inside the carrier.
+// Where the payload ends: before the certificate table of a signed carrier,
+// else at the end of the file. Decoded here from the bytes in memory; the
+// launcher reads the same header through the services.
+DWORD PayloadEnd(const std::string &carrier)
+{
+    DWORD size = static_cast<DWORD>(carrier.size());
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(carrier.data());
+    DWORD peOffset;
+    CertificateTable table;
+
+    if (!DecodePeHeadersOffset(bytes, size < PE_DOS_HEADER_BYTES ? size : PE_DOS_HEADER_BYTES, size, &peOffset))
+        return size;
+    DWORD got = size - peOffset < PE_HEADERS_BYTES ? size - peOffset : PE_HEADERS_BYTES;
+    if (DecodeCertificateTable(bytes + peOffset, got, peOffset, &table) && CertificateTableEndsFile(&table, size))
+        return table.offset;
+    return size;
+}
+
+// The bytes of every record that lies wholly inside the payload.
 std::set<std::string> RecordContents(const std::string &carrier)
 {
     std::set<std::string> contents;
-    if (carrier.size() < PAYLOAD_COUNT_BYTES)
+    DWORD end = PayloadEnd(carrier);
+    if (end < PAYLOAD_COUNT_BYTES)
         return contents;
-    DWORD size = static_cast<DWORD>(carrier.size());
     const BYTE *bytes = reinterpret_cast<const BYTE *>(carrier.data());
-    int count = DecodeEntryCount(bytes + size - PAYLOAD_COUNT_BYTES);
+    int count = DecodeEntryCount(bytes + end - PAYLOAD_COUNT_BYTES);
     DWORD directory;
-    if (!LocateDirectory(size, count, &directory))
+    if (!LocateDirectory(end, count, &directory))
         return contents;
     for (int i = 0; i < count; i++) {
         PayloadEntry entry;
         DecodePayloadEntry(bytes + directory + i * PAYLOAD_ENTRY_BYTES, &entry);
-        if (EntryFitsBefore(&entry, size))
+        if (EntryFitsBefore(&entry, end))
             contents.insert(carrier.substr(entry.offset, entry.size));
     }
     return contents;

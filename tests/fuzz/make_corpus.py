@@ -26,6 +26,29 @@ def packed(files):
     return body, records
 
 
+def pe_image(size=0x200):
+    """A minimal PE32 image: its headers, sixteen empty data directories."""
+    image = bytearray(size)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<HH", image, 0x44, 0x14C, 0)
+    struct.pack_into("<H", image, 0x44 + 16, 224)
+    struct.pack_into("<H", image, 0x58, 0x10B)
+    struct.pack_into("<I", image, 0x58 + 60, size)
+    struct.pack_into("<I", image, 0x58 + 92, 16)
+    return image
+
+
+def signed(carrier_bytes, table):
+    """carrier_bytes, whose image is a pe_image, signed as a signer does it:
+    zeros to a multiple of 8, the table, the security directory set."""
+    out = bytearray(carrier_bytes)
+    out += bytes(-len(out) % 8)
+    struct.pack_into("<II", out, 0x58 + 96 + 4 * 8, len(out), len(table))
+    return bytes(out) + table
+
+
 def corpus():
     body, records = packed([(b"data1.cab", b"cabinet" * 9), (b"layout.bin", b"\x01\x02"),
                             (b"Setup.exe", b"MZsetup"), (b"empty", b"")])
@@ -39,6 +62,16 @@ def corpus():
     yield "directory-too-large", carrier(b"", records[:1], 3)
     yield "entry-past-end", carrier(body, [(32, 7, b"ok"), (32, 4096, b"long"), (0xFFFFFFF0, 32, b"wrap")])
     yield "count-only", b"\x01\x00"
+    # Packed as carrier pack packs, then signed. The table's last bytes read
+    # as a directory of their own: a reader that takes the end of the file
+    # for the payload's end extracts "rogue".
+    pe_body, pe_records = bytes(pe_image()), []
+    for name, data in [(b"Setup.exe", b"MZsetup"), (b"data1.cab", b"cabinet" * 5)]:
+        pe_records.append((len(pe_body), len(data), name))
+        pe_body += data
+    pe_body += bytes(-(len(pe_body) + 40 * len(pe_records) + 2) % 8)
+    table = struct.pack("<IHH", 64, 0x200, 2) + bytes(range(14)) + carrier(b"", [(0, 16, b"rogue")])
+    yield "signed", signed(carrier(pe_body, pe_records), table)
 
 
 def main():

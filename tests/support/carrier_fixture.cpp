@@ -52,9 +52,15 @@ std::string CarrierBytes(const std::string &body, const std::vector<CarrierRecor
 }
 
 std::string PackedCarrier(std::size_t imageSize, const std::vector<CarrierFile> &files,
-                          std::vector<CarrierRecord> *records)
+                          std::vector<CarrierRecord> *records, std::size_t padTo)
 {
-    std::string body = SyntheticBytes(imageSize, 0xC0DE);
+    return PackedBehind(SyntheticBytes(imageSize, 0xC0DE), files, records, padTo);
+}
+
+std::string PackedBehind(const std::string &image, const std::vector<CarrierFile> &files,
+                         std::vector<CarrierRecord> *records, std::size_t padTo)
+{
+    std::string body = image;
     std::vector<CarrierRecord> laidOut;
     for (const CarrierFile &file : files) {
         laidOut.push_back({static_cast<std::uint32_t>(body.size()), static_cast<std::uint32_t>(file.data.size()),
@@ -63,6 +69,8 @@ std::string PackedCarrier(std::size_t imageSize, const std::vector<CarrierFile> 
     }
     if (records)
         *records = laidOut;
+    std::size_t size = body.size() + laidOut.size() * 40 + 2;
+    body.append((padTo - size % padTo) % padTo, '\0');
     return CarrierBytes(body, laidOut);
 }
 

@@ -35,9 +35,14 @@ std::string CarrierBytes(const std::string &body, const std::vector<CarrierRecor
 
 // An image of imageSize synthetic bytes, the files back to back after it in
 // the order given, the directory and the count, as the release carrier is
-// laid out. Fills records when given.
+// laid out. Fills records when given. With padTo, zero bytes between the
+// last file and the directory make the size a multiple of padTo, as carrier
+// pack pads with 8 so that a carrier can be signed.
 std::string PackedCarrier(std::size_t imageSize, const std::vector<CarrierFile> &files,
-                          std::vector<CarrierRecord> *records = nullptr);
+                          std::vector<CarrierRecord> *records = nullptr, std::size_t padTo = 1);
+// The same behind the given image.
+std::string PackedBehind(const std::string &image, const std::vector<CarrierFile> &files,
+                         std::vector<CarrierRecord> *records = nullptr, std::size_t padTo = 1);
 
 // The eight entries of the release carrier with their sizes and synthetic
 // content; packed behind a 40,960-byte image they sit at the release offsets.
