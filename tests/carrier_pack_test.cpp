@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "carrier_fixture.h"
+#include "carrier_pe.h"
 #include "carrier_tool_run.h"
 #include "support.h"
 
@@ -150,11 +151,48 @@ TEST_F(PackTest, PacksLongestNamesAndReplacesAnExistingCarrier)
     test::ToolRun run = Pack({Input(name31, "abc"), Input("sub.dir.name", "")});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    std::string body = test::ReadBytes(image()) + "abc";
+    // 4096 + 3 + 2 x 40 + 2 bytes: three zero bytes before the directory
+    // make the size a multiple of 8.
+    std::string body = test::ReadBytes(image()) + "abc" + std::string(3, '\0');
     EXPECT_TRUE(test::ReadBytes(out()) == test::CarrierBytes(body, {{4096, 3, name31}, {4099, 0, "sub.dir.name"}}));
     EXPECT_EQ(OutDirectory(), std::vector<std::string>{"carrier.exe"});
     // A program: it may be run as it is.
     EXPECT_NE(fs::status(out()).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// Signing pads a file to a multiple of 8 before it appends the certificate
+// table; pack pads first, before the directory, so that signing adds nothing
+// between the count and the table.
+TEST_F(PackTest, PadsBeforeTheDirectoryToAMultipleOfEight)
+{
+    fs::create_directory(out().parent_path());
+    for (std::size_t size = 0; size < 8; size++) {
+        SCOPED_TRACE(std::to_string(size) + " bytes of data");
+        std::string data = test::SyntheticBytes(size, 5);
+        ASSERT_EQ(Pack({Input("entry", data)}).code, 0);
+        // 4096 + size + 40 + 2 bytes before padding.
+        std::string padding((8 - (size + 42) % 8) % 8, '\0');
+        EXPECT_TRUE(test::ReadBytes(out()) ==
+                    test::CarrierBytes(test::ReadBytes(image()) + data + padding, {{4096, (std::uint32_t)size, "entry"}}));
+        EXPECT_EQ(fs::file_size(out()) % 8, 0u);
+    }
+}
+
+// A signed image's signature would not hold for the carrier: pack says so,
+// and packs all the same, since the launcher reads such a carrier.
+TEST_F(PackTest, WarnsOfASignedImage)
+{
+    fs::create_directory(out().parent_path());
+    const std::string plain = test::PeImage(test::PeForm::Pe32Plus);
+    test::WriteBytes(image(), plain);
+    EXPECT_EQ(Pack({Input("entry")}).err, "");
+    test::WriteBytes(image(), test::SignCarrier(plain, test::PeForm::Pe32Plus, test::RogueTable()));
+    test::ToolRun run = Pack({Input("entry")});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.err, "carrier: warning: " + image().string() +
+                           ": the image is signed; its signature does not hold for the carrier. Sign the carrier "
+                           "after packing\n");
+    EXPECT_TRUE(fs::exists(out()));
 }
 
 TEST(CarrierToolHelp, EveryCommandHasHelp)

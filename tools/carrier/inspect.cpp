@@ -15,9 +15,10 @@ const char kListHelp[] =
     "usage: carrier list CARRIER [--json]\n"
     "\n"
     "Prints the entry count and the directory as the launcher reads them: one\n"
-    "row per record with its index, offset, size and name. With --json, prints\n"
-    "the same as one JSON object; name bytes that are not UTF-8 appear as\n"
-    "\\u00XX.\n"
+    "row per record with its index, offset, size and name. A signed carrier is\n"
+    "read from where its certificate table starts and said to be signed. With\n"
+    "--json, prints the same as one JSON object; name bytes that are not UTF-8\n"
+    "appear as \\u00XX.\n"
     "\n"
     "Exit status: 0 when listed, 1 when the file holds no readable directory,\n"
     "2 when it can't be read.\n";
@@ -30,6 +31,13 @@ const char kCheckHelp[] =
     "inside the file and ahead of the directory, and names the launcher\n"
     "extracts. Overlapping entries and names equal when case is ignored are\n"
     "reported as warnings: the launcher handles them.\n"
+    "\n"
+    "A signed carrier (its PE header names a certificate table that ends the\n"
+    "file) is read from where that table starts, as the launcher reads it,\n"
+    "and reported as signed. Reported as problems: a certificate table that\n"
+    "does not end the file (the file was changed after signing, or its image\n"
+    "was signed before packing), and a count hidden behind the signer's\n"
+    "padding (the carrier was signed when its size was not a multiple of 8).\n"
     "\n"
     "Exit status: 0 when the carrier is sound, 1 with one line per problem\n"
     "when not, 2 when it can't be read.\n";
@@ -62,6 +70,15 @@ std::string EntryLabel(std::size_t index, const PayloadEntry &entry)
     return "entry " + std::to_string(index) + " (" + Quoted(NameBytes(entry)) + ")";
 }
 
+// What holds the payload, for messages: the file, or in a signed carrier the
+// part of it before the certificate table.
+std::string PayloadRegion(const CarrierLayout &layout)
+{
+    if (layout.isSigned)
+        return "the payload of " + std::to_string(layout.payloadEnd) + " bytes before the certificate table";
+    return "the file of " + std::to_string(layout.fileSize) + " bytes";
+}
+
 // Why the launcher reads no directory at all from this carrier; empty when
 // it does.
 std::string LayoutProblem(const CarrierLayout &layout)
@@ -69,25 +86,35 @@ std::string LayoutProblem(const CarrierLayout &layout)
     if (layout.tooLarge)
         return "file is 2 GiB or larger; the launcher reads no payload from it";
     if (!layout.hasCount)
-        return "file is too small to hold an entry count";
+        return (layout.isSigned ? "payload before the certificate table" : "file") +
+               std::string(" is too small to hold an entry count");
     if (layout.count < 1)
-        return "entry count is " + std::to_string(layout.count) +
-               (layout.count < 0 ? " (stored as 0x8000 or more)" : "") + ": the launcher extracts nothing";
+        return "entry count is " + std::to_string(layout.count) + (layout.count < 0 ? " (stored as 0x8000 or more)" : "") +
+               (layout.isSigned ? " (read just before the certificate table at " + std::to_string(layout.payloadEnd) + ")" : "") +
+               ": the launcher extracts nothing";
     if (!layout.directoryFits)
-        return "directory of " + std::to_string(layout.count) + " records (" +
-               std::to_string((std::uint64_t)layout.count * PAYLOAD_ENTRY_BYTES) +
-               " bytes) and the count do not fit in the file of " + std::to_string(layout.fileSize) + " bytes";
+        return "directory of " + std::to_string(layout.count) + " records (" + std::to_string((std::uint64_t)layout.count * PAYLOAD_ENTRY_BYTES) +
+               " bytes) and the count do not fit in " + PayloadRegion(layout);
     return "";
+}
+
+// How list and check name a signed carrier's certificate table.
+std::string SignedNote(const CarrierLayout &layout)
+{
+    return "signed: the payload ends at " + std::to_string(layout.payloadEnd) + ", where a certificate table of " +
+           std::to_string(layout.table.size) + " bytes starts";
 }
 
 void PrintTable(const std::string &path, const CarrierLayout &layout)
 {
+    std::string signedNote = layout.isSigned ? ", " + SignedNote(layout) : "";
     if (!layout.directoryFits) {
-        std::cout << path << ": entry count " << layout.count << ", no entries\n";
+        std::cout << path << ": entry count " << layout.count << ", no entries" << signedNote << "\n";
         return;
     }
     std::cout << path << ": " << layout.entries.size() << (layout.entries.size() == 1 ? " entry" : " entries")
-              << ", directory at " << layout.directoryStart << ", " << layout.fileSize << " bytes\n";
+              << ", directory at " << layout.directoryStart << ", " << layout.fileSize << " bytes" << signedNote
+              << "\n";
     char row[64];
     std::snprintf(row, sizeof row, "%5s %11s %11s  %s\n", "index", "offset", "size", "name");
     std::cout << row;
@@ -102,6 +129,7 @@ void PrintTable(const std::string &path, const CarrierLayout &layout)
 void PrintJson(const std::string &path, const CarrierLayout &layout)
 {
     std::cout << "{\"carrier\": " << JsonString(path) << ", \"size\": " << layout.fileSize
+              << ", \"signed\": " << (layout.isSigned ? "true" : "false") << ", \"payloadEnd\": " << layout.payloadEnd
               << ", \"count\": " << layout.count << ", \"directory\": ";
     if (layout.directoryFits)
         std::cout << layout.directoryStart;
@@ -126,9 +154,11 @@ void CheckEntries(const CarrierLayout &layout, std::vector<std::string> &problem
             problems.push_back(EntryLabel(i, entry) + ": " + problem);
         std::string span = "bytes " + std::to_string(entry.offset) + " to " +
                            std::to_string((std::uint64_t)entry.offset + entry.size);
-        if (!EntryFitsBefore(&entry, (DWORD)layout.fileSize))
-            problems.push_back(EntryLabel(i, entry) + ": " + span + " lie past the end of the file (" +
-                               std::to_string(layout.fileSize) + " bytes)");
+        if (!EntryFitsBefore(&entry, layout.payloadEnd))
+            problems.push_back(EntryLabel(i, entry) + ": " + span +
+                               (layout.isSigned ? " lie past the end of the payload at " + std::to_string(layout.payloadEnd) +
+                                                      ", where the certificate table starts"
+                                                : " lie past the end of the file (" + std::to_string(layout.fileSize) + " bytes)"));
         else if (!EntryFitsBefore(&entry, layout.directoryStart))
             problems.push_back(EntryLabel(i, entry) + ": " + span + " reach into the directory at " +
                                std::to_string(layout.directoryStart));
@@ -174,6 +204,69 @@ void CheckNames(const CarrierLayout &layout, std::vector<std::string> &warnings)
     }
 }
 
+// Every problem that makes the launcher skip entries of this layout.
+std::vector<std::string> LayoutProblems(const CarrierLayout &layout)
+{
+    std::vector<std::string> problems;
+    std::string problem = LayoutProblem(layout);
+    if (!problem.empty())
+        problems.push_back(problem);
+    CheckEntries(layout, problems);
+    return problems;
+}
+
+// The payload end that a signer's padding hides: signing pads the file with
+// zeros to a multiple of 8 bytes before it appends the table, so the count of
+// a carrier whose size was not a multiple of 8 lies up to 7 zero bytes before
+// the table, where the launcher does not look. 0 when no such end gives a
+// sound layout.
+DWORD PaddedPayloadEnd(InputFile &carrier, const CarrierLayout &layout)
+{
+    BYTE before[7];
+    DWORD available = layout.payloadEnd < sizeof before ? layout.payloadEnd : (DWORD)sizeof before;
+
+    carrier.ReadAt(layout.payloadEnd - available, before, available);
+    for (DWORD padding = 1; padding <= available && before[available - padding] == 0; padding++) {
+        CarrierLayout padded = ReadCarrierEndingAt(carrier, layout, layout.payloadEnd - padding);
+        if (LayoutProblems(padded).empty())
+            return padded.payloadEnd;
+    }
+    return 0;
+}
+
+// Problems with the signature's place: a certificate table the PE header
+// names but that doesn't end the file, or a signed carrier whose payload
+// does not end where its table starts.
+void CheckSignature(InputFile &carrier, const CarrierLayout &layout, bool layoutSound,
+                    std::vector<std::string> &problems)
+{
+    if (layout.namesTable && !layout.isSigned) {
+        std::uint64_t tableEnd = (std::uint64_t)layout.table.offset + layout.table.size;
+        std::string table = "the PE header names a certificate table at " + std::to_string(layout.table.offset) + " (" +
+                            std::to_string(layout.table.size) + " bytes) that ";
+        if (tableEnd > layout.fileSize)
+            problems.push_back(table + "runs past the end of the file (" + std::to_string(layout.fileSize) +
+                               " bytes): the file is cut short or was changed after signing; the launcher "
+                               "reads the payload from the end of the file");
+        else
+            problems.push_back(table + "ends at " + std::to_string(tableEnd) + ", before the end of the file (" +
+                               std::to_string(layout.fileSize) +
+                               " bytes): the file was changed after signing, or its image was signed before "
+                               "packing; the launcher reads the payload from the end of the file, which the "
+                               "signature does not cover. Sign the carrier after packing");
+        return;
+    }
+    if (!layout.isSigned || layoutSound)
+        return;
+    DWORD paddedEnd = PaddedPayloadEnd(carrier, layout);
+    if (paddedEnd != 0)
+        problems.push_back("the payload ends at " + std::to_string(paddedEnd) + ", " + std::to_string(layout.payloadEnd - paddedEnd) +
+                           " zero bytes before the certificate table at " + std::to_string(layout.payloadEnd) +
+                           ": the carrier was signed when its size was not a multiple of 8, and the launcher "
+                           "reads the count only where the table starts. Pack it again with this carrier "
+                           "pack, which pads the carrier to a multiple of 8 bytes, and sign the new carrier");
+}
+
 } // namespace
 
 int RunList(const std::vector<std::string> &args)
@@ -206,13 +299,13 @@ int RunCheck(const std::vector<std::string> &args)
     std::string path = CarrierArg("check", args, nullptr);
     InputFile carrier(path);
     CarrierLayout layout = ReadCarrier(carrier);
+    std::vector<std::string> layoutProblems = LayoutProblems(layout);
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
 
-    std::string problem = LayoutProblem(layout);
-    if (!problem.empty())
-        problems.push_back(problem);
-    CheckEntries(layout, problems);
+    // The signature's problem first: it explains those of the layout.
+    CheckSignature(carrier, layout, layoutProblems.empty(), problems);
+    problems.insert(problems.end(), layoutProblems.begin(), layoutProblems.end());
     CheckOverlaps(layout, warnings);
     CheckNames(layout, warnings);
 
@@ -223,7 +316,8 @@ int RunCheck(const std::vector<std::string> &args)
     if (!problems.empty())
         return kExitProblems;
     std::cout << path << ": sound, " << layout.entries.size()
-              << (layout.entries.size() == 1 ? " entry" : " entries") << "\n";
+              << (layout.entries.size() == 1 ? " entry" : " entries")
+              << (layout.isSigned ? ", " + SignedNote(layout) : "") << "\n";
     return kExitOk;
 }
 

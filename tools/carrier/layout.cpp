@@ -5,19 +5,54 @@
 
 namespace carrier_tool {
 
-CarrierLayout ReadCarrier(InputFile &carrier)
+namespace {
+
+// A HeaderReader over the tool's input file. The shared procedure is plain
+// C and must not be unwound through, so a failure is kept and rethrown.
+struct HeaderSource {
+    InputFile *file;
+    ToolError failure{"", kExitFailure};
+    bool failed = false;
+};
+
+BOOL ReadHeaderBytes(void *context, DWORD position, BYTE *buffer, DWORD wanted)
+{
+    HeaderSource *source = static_cast<HeaderSource *>(context);
+    try {
+        source->file->ReadAt(position, buffer, wanted);
+        return TRUE;
+    } catch (const ToolError &error) {
+        source->failure = error;
+        source->failed = true;
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void ReadSignature(InputFile &carrier, CarrierLayout &layout)
+{
+    HeaderSource source{&carrier};
+    BOOL named = FALSE;
+
+    if (!ReadCertificateTable(ReadHeaderBytes, &source, (DWORD)layout.fileSize, &named, &layout.table))
+        throw source.failure;
+    layout.namesTable = named != FALSE;
+    layout.isSigned = layout.namesTable && CertificateTableEndsFile(&layout.table, (DWORD)layout.fileSize);
+}
+
+CarrierLayout ReadCarrierEndingAt(InputFile &carrier, const CarrierLayout &file, DWORD payloadEnd)
 {
     CarrierLayout layout;
     BYTE countBytes[PAYLOAD_COUNT_BYTES];
 
-    layout.fileSize = carrier.size();
-    if (layout.fileSize > CARRIER_MAX_BYTES) {
-        layout.tooLarge = true;
-        return layout;
-    }
-    // The payload ends at the end of the file.
-    layout.payloadEnd = (DWORD)layout.fileSize;
-    if (layout.payloadEnd < PAYLOAD_COUNT_BYTES)
+    layout.fileSize = file.fileSize;
+    layout.tooLarge = file.tooLarge;
+    layout.namesTable = file.namesTable;
+    layout.table = file.table;
+    layout.isSigned = file.isSigned;
+    layout.payloadEnd = payloadEnd;
+    if (layout.tooLarge || layout.payloadEnd < PAYLOAD_COUNT_BYTES)
         return layout;
     layout.hasCount = true;
     carrier.ReadAt(layout.payloadEnd - PAYLOAD_COUNT_BYTES, countBytes, sizeof countBytes);
@@ -32,6 +67,21 @@ CarrierLayout ReadCarrier(InputFile &carrier)
     for (std::size_t i = 0; i < layout.entries.size(); i++)
         DecodePayloadEntry(directory.data() + i * PAYLOAD_ENTRY_BYTES, &layout.entries[i]);
     return layout;
+}
+
+CarrierLayout ReadCarrier(InputFile &carrier)
+{
+    CarrierLayout file;
+
+    file.fileSize = carrier.size();
+    if (file.fileSize > CARRIER_MAX_BYTES) {
+        file.tooLarge = true;
+        return file;
+    }
+    // The payload ends at the end of the file, or where the certificate
+    // table of a signed carrier starts.
+    ReadSignature(carrier, file);
+    return ReadCarrierEndingAt(carrier, file, file.isSigned ? file.table.offset : (DWORD)file.fileSize);
 }
 
 std::string NameBytes(const PayloadEntry &entry)

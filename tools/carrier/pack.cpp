@@ -1,5 +1,9 @@
 // carrier pack: the launcher image, then each file's bytes back to back in
-// the order given, then the directory and the count. Everything that would
+// the order given, then zero padding, the directory and the count. The
+// padding makes the carrier's size a multiple of 8: code signing pads a file
+// to that before it appends the certificate table, and padding it added would
+// stand between the count and the table, where the launcher looks for the
+// count. Everything that would
 // make the launcher skip or misplace an entry is refused before any output
 // exists; the output appears whole or not at all, and the same inputs always
 // give the same bytes.
@@ -17,11 +21,17 @@ const char kPackHelp[] =
     "usage: carrier pack --image LAUNCHER -o OUT FILE...\n"
     "\n"
     "Writes OUT: the LAUNCHER image followed by each FILE in the order given,\n"
-    "then the directory and the entry count. Each entry is stored under its\n"
-    "file's base name, which must be at most 31 bytes and a plain name the\n"
-    "launcher extracts (no ':', no \".\" or \"..\"); no two names may be equal\n"
-    "when case is ignored. At most 32,767 files; the carrier must stay below\n"
-    "2 GiB. OUT is replaced only when the whole carrier has been written.\n"
+    "then zero bytes up to a size that is a multiple of 8, the directory and\n"
+    "the entry count. Each entry is stored under its file's base name, which\n"
+    "must be at most 31 bytes and a plain name the launcher extracts (no ':',\n"
+    "no \".\" or \"..\"); no two names may be equal when case is ignored. At\n"
+    "most 32,767 files; the carrier must stay below 2 GiB. OUT is replaced\n"
+    "only when the whole carrier has been written.\n"
+    "\n"
+    "OUT can be code-signed after packing: the launcher reads a signed\n"
+    "carrier's payload from where its certificate table starts. Sign OUT, not\n"
+    "LAUNCHER: a signed LAUNCHER's signature does not hold for the carrier,\n"
+    "and pack warns of one.\n"
     "\n"
     "Exit status: 0 when OUT was written, 2 on any refusal or failure.\n";
 
@@ -112,16 +122,42 @@ std::vector<PayloadEntry> NamedEntries(const std::vector<std::string> &files)
     return entries;
 }
 
-// Sizes every input, refusing unreadable ones, and places each entry right
-// after the one before it. Refuses a carrier of 2 GiB or more. Returns the
-// image's size.
-std::uint64_t LayOut(const PackOptions &options, std::vector<PayloadEntry> &entries)
+// The carrier's sizes as laid out.
+struct PackedSizes {
+    std::uint64_t image;
+    // Zero bytes between the last entry's data and the directory.
+    std::uint64_t padding;
+};
+
+const std::uint64_t kSignedAlignment = 8;
+
+// A signed image's certificate table stays where it is, in the middle of the
+// carrier, and no longer ends the file: the carrier then carries a signature
+// that fails verification until the carrier itself is signed. Packing goes
+// on, since the launcher reads such a carrier from the end of the file, and
+// signing the carrier replaces the stale table's directory entry.
+void WarnOfSignedImage(InputFile &image)
 {
-    std::uint64_t imageSize = InputFile(options.image).size();
+    CarrierLayout layout;
+    layout.fileSize = image.size();
+    ReadSignature(image, layout);
+    if (layout.namesTable)
+        std::cerr << "carrier: warning: " << image.path()
+                  << ": the image is signed; its signature does not hold for the carrier. Sign the carrier "
+                     "after packing\n";
+}
+
+// Sizes every input, refusing unreadable ones, and places each entry right
+// after the one before it. Refuses a carrier of 2 GiB or more.
+PackedSizes LayOut(const PackOptions &options, std::vector<PayloadEntry> &entries)
+{
+    InputFile image(options.image);
+    std::uint64_t imageSize = image.size();
     std::uint64_t position = imageSize;
 
     if (imageSize >= CARRIER_MAX_BYTES)
         throw ToolError(options.image + ": the image alone reaches 2 GiB; a carrier must stay below", kExitFailure);
+    WarnOfSignedImage(image);
 
     for (std::size_t i = 0; i < entries.size(); i++) {
         std::uint64_t size = InputFile(options.files[i]).size();
@@ -132,9 +168,11 @@ std::uint64_t LayOut(const PackOptions &options, std::vector<PayloadEntry> &entr
         entries[i].size = (DWORD)size;
         position += size;
     }
-    if (position + entries.size() * PAYLOAD_ENTRY_BYTES + PAYLOAD_COUNT_BYTES > CARRIER_MAX_BYTES)
+    std::uint64_t size = position + entries.size() * PAYLOAD_ENTRY_BYTES + PAYLOAD_COUNT_BYTES;
+    std::uint64_t padding = (kSignedAlignment - size % kSignedAlignment) % kSignedAlignment;
+    if (size + padding > CARRIER_MAX_BYTES)
         throw ToolError(options.output + ": the carrier would reach 2 GiB; it must stay below", kExitFailure);
-    return imageSize;
+    return {imageSize, padding};
 }
 
 // Copies all of file into out; its size must still be the one laid out.
@@ -164,18 +202,21 @@ int RunPack(const std::vector<std::string> &args)
     }
     PackOptions options = ParsePackArgs(args);
     std::vector<PayloadEntry> entries = NamedEntries(options.files);
-    std::uint64_t imageSize = LayOut(options, entries);
+    PackedSizes sizes = LayOut(options, entries);
 
     std::vector<char> buffer(1 << 20);
     AtomicOutput out(options.output);
-    CopyWhole(options.image, imageSize, out, buffer);
+    CopyWhole(options.image, sizes.image, out, buffer);
     for (std::size_t i = 0; i < entries.size(); i++)
         CopyWhole(options.files[i], entries[i].size, out, buffer);
 
-    std::vector<BYTE> tail(entries.size() * PAYLOAD_ENTRY_BYTES + PAYLOAD_COUNT_BYTES);
+    // Padding, directory and count; the padding is zeros, so the same
+    // inputs still give the same bytes.
+    std::vector<BYTE> tail(sizes.padding + entries.size() * PAYLOAD_ENTRY_BYTES + PAYLOAD_COUNT_BYTES, 0);
+    BYTE *directory = tail.data() + sizes.padding;
     for (std::size_t i = 0; i < entries.size(); i++)
-        EncodePayloadEntry(&entries[i], tail.data() + i * PAYLOAD_ENTRY_BYTES);
-    EncodeEntryCount((int)entries.size(), tail.data() + entries.size() * PAYLOAD_ENTRY_BYTES);
+        EncodePayloadEntry(&entries[i], directory + i * PAYLOAD_ENTRY_BYTES);
+    EncodeEntryCount((int)entries.size(), directory + entries.size() * PAYLOAD_ENTRY_BYTES);
     out.Write(tail.data(), tail.size());
     out.Commit();
     return kExitOk;

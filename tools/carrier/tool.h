@@ -10,6 +10,7 @@
 
 #include "files.h"
 #include "format.h"
+#include "signature.h"
 
 namespace carrier_tool {
 
@@ -22,9 +23,15 @@ struct CarrierLayout {
     std::uint64_t fileSize = 0;
     // The launcher reads nothing from a file of 2 GiB or more.
     bool tooLarge = false;
-    // Whether the file has the two bytes of a count at all.
-    bool hasCount = false;
+    // Whether the PE header names a certificate table, which one, and
+    // whether it ends the file: only then is the carrier signed and does its
+    // payload end where the table starts.
+    bool namesTable = false;
+    CertificateTable table = {};
+    bool isSigned = false;
     DWORD payloadEnd = 0;
+    // Whether the payload has the two bytes of a count at all.
+    bool hasCount = false;
     int count = 0;
     // Whether a directory of count records fits before the count.
     bool directoryFits = false;
@@ -33,6 +40,12 @@ struct CarrierLayout {
 };
 
 CarrierLayout ReadCarrier(InputFile &carrier);
+// Fills what the PE header says about a certificate table (namesTable,
+// table, isSigned) for a file of layout.fileSize bytes, below 2 GiB.
+void ReadSignature(InputFile &file, CarrierLayout &layout);
+// The count, directory and entries read back from payloadEnd instead of the
+// carrier's own payload end; what the layout says about the file is kept.
+CarrierLayout ReadCarrierEndingAt(InputFile &carrier, const CarrierLayout &layout, DWORD payloadEnd);
 
 // The name's bytes up to its NUL, or all 32 when it has none.
 std::string NameBytes(const PayloadEntry &entry);
