@@ -5,9 +5,9 @@
 #
 #   bash bench/fuzz.sh [seconds]        # default 600
 #
-# Afterwards the inputs that reached something new are merged into
-# tests/fuzz/corpus (only those that add coverage to it, each at most 4 KiB,
-# so it stays small); commit them. An input that makes the target fail is
+# Afterwards the inputs that reach code the committed corpus does not are
+# merged into tests/fuzz/corpus (judged by edges, not hit counts, and each at
+# most 4 KiB, so it stays small); commit them. An input that makes the target fail is
 # copied to tests/fuzz/regressions, where evidence_fuzz_inputs_test
 # replays it on every CI run; commit it with its fix. BUILD_ROOT chooses
 # where the fuzz build goes (default: build/).
@@ -29,8 +29,11 @@ cp tests/fuzz/corpus/* "$work/corpus/"
 find tests/fuzz/regressions -type f -exec cp {} "$work/corpus/" \;
 
 echo "fuzzing for $seconds s; log in $work/fuzz.log while it runs"
+# The target's scratch area goes under our own directory, out of reach of
+# anything that tidies the shared /tmp during a long run.
+mkdir -p "$work/scratch"
 status=0
-"$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+TMPDIR=$work/scratch "$fuzzer" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
   -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/fuzz.log" 2>&1 || status=$?
 
 grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/fuzz.log" || true
@@ -49,6 +52,7 @@ if [ "$status" -ne 0 ]; then
 fi
 
 before=$(ls tests/fuzz/corpus | wc -l)
-"$fuzzer" -merge=1 -max_len=4096 tests/fuzz/corpus "$work/corpus" >"$work/merge.log" 2>&1
+TMPDIR=$work/scratch "$fuzzer" -merge=1 -use_counters=0 -max_len=4096 tests/fuzz/corpus "$work/corpus" \
+  >"$work/merge.log" 2>&1
 after=$(ls tests/fuzz/corpus | wc -l)
 echo "corpus: $before inputs before, $after after ($(du -sh tests/fuzz/corpus | cut -f1))"
