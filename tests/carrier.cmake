@@ -24,6 +24,27 @@ if(PLATFORM_BACKEND STREQUAL "posix")
   add_dependencies(carrier_large_test carrier_extract_probe)
 endif()
 
+# A carrier packed, code-signed with osslsigncode and used: on Linux the
+# shipped i686 launcher image, extracted through the emulation (the win32
+# preset builds the image; scripts/test.sh builds it before host); under Wine
+# the x86_64 launcher, run as a user would run it.
+if(PLATFORM_BACKEND STREQUAL "posix")
+  if(DEFINED LAUNCHER_WIN32_IMAGE)
+    set(carrier_signed_image ${LAUNCHER_WIN32_IMAGE})
+  else()
+    set(carrier_signed_image ${PROJECT_SOURCE_DIR}/build/win32/launcher/launcher.exe)
+  endif()
+  add_test(NAME carrier_signed_osslsigncode_test
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/carrier_signed.sh host
+            $<TARGET_FILE:carrier> $<TARGET_FILE:carrier_extract_probe> ${carrier_signed_image})
+else()
+  add_test(NAME carrier_signed_wine_test
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/carrier_signed.sh wine ${CMAKE_CROSSCOMPILING_EMULATOR}
+            $<TARGET_FILE:carrier> $<TARGET_FILE:launcher> $<TARGET_FILE:setup_stub>)
+  set_tests_properties(carrier_signed_wine_test PROPERTIES
+    ENVIRONMENT "${LAUNCHER_WINE_ENVIRONMENT}" FIXTURES_REQUIRED wine_prefix)
+endif()
+
 if(LAUNCHER_FUZZ)
   add_subdirectory(fuzz)
 endif()
