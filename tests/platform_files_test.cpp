@@ -18,18 +18,7 @@ using test::WriteBytes;
 
 namespace {
 
-// Closes the handle at the end of a test, whatever it asserted.
-struct File {
-    HFILE h;
-    explicit File(HFILE handle) : h(handle) {}
-    ~File()
-    {
-        if (h != HFILE_ERROR)
-            _lclose(h);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
+using File = test::File;
 
 HFILE Open(const std::string &path, UINT style)
 {

@@ -25,17 +25,7 @@ struct Handle {
     Handle &operator=(const Handle &) = delete;
 };
 
-struct File {
-    HFILE h;
-    explicit File(HFILE handle) : h(handle) {}
-    ~File()
-    {
-        if (h != HFILE_ERROR)
-            _lclose(h);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
+using File = test::File;
 
 TEST(PlatformWinOpen, ReadsTheRunningExecutable)
 {

@@ -6,7 +6,22 @@
 #include <filesystem>
 #include <string>
 
+#include "platform.h"
+
 namespace test {
+
+// Closes an HFILE at the end of a test, whatever the test asserted.
+struct File {
+    HFILE h;
+    explicit File(HFILE handle) : h(handle) {}
+    ~File()
+    {
+        if (h != HFILE_ERROR)
+            _lclose(h);
+    }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+};
 
 // A fresh, empty directory removed with everything in it when it goes.
 class ScratchDir {
