@@ -175,6 +175,6 @@ TEST_P(ConcurrentLaunchers, AllSucceedAndLeaveWholeFiles)
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, ConcurrentLaunchers, testing::Values(2, 8),
-                         [](const testing::TestParamInfo<int> &info) { return std::to_string(info.param); });
+                         [](const testing::TestParamInfo<int> &launchers) { return std::to_string(launchers.param); });
 
 } // namespace
