@@ -26,6 +26,27 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
+// One carrier and what `check` must say of it: its exit code and its lines,
+// each prefixed with the carrier's path.
+struct CheckCase {
+    const char *what;
+    std::string carrier;
+    int code;
+    std::vector<std::string> lines;
+};
+
+void ExpectCheck(const std::string &path, const CheckCase &c)
+{
+    SCOPED_TRACE(c.what);
+    test::WriteBytes(path, c.carrier);
+    test::ToolRun run = test::RunTool(CARRIER_TOOL, {"check", path});
+    EXPECT_EQ(run.code, c.code) << run.err;
+    std::vector<std::string> expected;
+    for (const std::string &line : c.lines)
+        expected.push_back(path + ": " + line);
+    EXPECT_EQ(Lines(run.out), expected);
+}
+
 TEST(CarrierCheck, ReportsEachProblemOnItsOwnLine)
 {
     test::ScratchDir scratch;
@@ -34,12 +55,7 @@ TEST(CarrierCheck, ReportsEachProblemOnItsOwnLine)
     // starts at the body's end.
     const std::uint32_t end = static_cast<std::uint32_t>(kBody.size()) + 82;
     const std::uint32_t directory = static_cast<std::uint32_t>(kBody.size());
-    const struct {
-        const char *what;
-        std::string carrier;
-        int code;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const CheckCase cases[] = {
         {"sound", CarrierBytes(kBody, {{kData, 10, "a"}, {kData + 10, 10, "sub\\b"}}), 0, {"sound, 2 entries"}},
         {"count 0", CarrierBytes(kBody, {}, 0), 1, {"entry count is 0: the launcher extracts nothing"}},
         {"count 0x8000", CarrierBytes(kBody, {{kData, 1, "a"}}, 0x8000), 1,
@@ -65,16 +81,8 @@ TEST(CarrierCheck, ReportsEachProblemOnItsOwnLine)
           "warning: entries 0 and 2 have the same name when case is ignored; the later one's data remains",
           "sound, 3 entries"}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        test::WriteBytes(path, c.carrier);
-        test::ToolRun run = test::RunTool(CARRIER_TOOL, {"check", path});
-        EXPECT_EQ(run.code, c.code) << run.err;
-        std::vector<std::string> expected;
-        for (const std::string &line : c.lines)
-            expected.push_back(path + ": " + line);
-        EXPECT_EQ(Lines(run.out), expected);
-    }
+    for (const auto &c : cases)
+        ExpectCheck(path, c);
 }
 
 // A signed carrier is read from where its certificate table starts, and
@@ -118,12 +126,7 @@ TEST(CarrierCheck, ReadsSignedCarriersFromTheirCertificateTable)
     const std::uint32_t payloadEnd = static_cast<std::uint32_t>(body.size() + 82);
     const std::string intoTable = CarrierBytes(body, {{1024, 8, "inside"}, {1024, payloadEnd - 1024 + 1, "over"}});
 
-    const struct {
-        const char *what;
-        std::string carrier;
-        int code;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const CheckCase cases[] = {
         {"signed after packing", sign(packed), 0, {"sound, 2 entries, " + signedNote}},
         {"signed at a size that is not a multiple of 8", sign(unaligned), 1,
          {"the payload ends at " + str(unaligned.size()) + ", " + str(tableAfterPadding - unaligned.size()) +
@@ -149,16 +152,8 @@ TEST(CarrierCheck, ReadsSignedCarriersFromTheirCertificateTable)
               str(payloadEnd) + ", where the certificate table starts",
           "warning: entries 0 and 1 overlap"}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        test::WriteBytes(path, c.carrier);
-        test::ToolRun run = test::RunTool(CARRIER_TOOL, {"check", path});
-        EXPECT_EQ(run.code, c.code) << run.err;
-        std::vector<std::string> expected;
-        for (const std::string &line : c.lines)
-            expected.push_back(path + ": " + line);
-        EXPECT_EQ(Lines(run.out), expected);
-    }
+    for (const auto &c : cases)
+        ExpectCheck(path, c);
 
     test::WriteBytes(path, sign(packed));
     test::ToolRun run = test::RunTool(CARRIER_TOOL, {"list", path});
