@@ -1,6 +1,7 @@
 # The platform services: the Windows contract (also run under Wine against
 # the real services) and what the POSIX emulation adds to it.
 launcher_test(NAME platform_files_test SOURCES platform_files_test.cpp WINE)
+launcher_test(NAME platform_move_test SOURCES platform_move_test.cpp WINE)
 launcher_test(NAME platform_memory_test SOURCES platform_memory_test.cpp WINE)
 launcher_test(NAME platform_strings_test SOURCES platform_strings_test.cpp WINE)
 launcher_test(NAME platform_module_test SOURCES platform_module_test.cpp WINE)

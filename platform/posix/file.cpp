@@ -1,5 +1,6 @@
-// OpenFile, _llseek, _lread, _hread, _hwrite, _lclose, GetFileSize and
-// DeleteFileA over POSIX file descriptors. The HFILE is the descriptor.
+// OpenFile, _llseek, _lread, _hread, _hwrite, _lclose, GetFileSize,
+// DeleteFileA, GetTempFileNameA and MoveFileExA over POSIX file descriptors
+// and names. The HFILE is the descriptor.
 //
 // Emulated as on Windows: '\' and '/' both separate components; names match
 // an existing file in any ASCII letter case; a file with no write permission
@@ -7,6 +8,12 @@
 // deleting it fails with ERROR_ACCESS_DENIED even for root; directories and
 // other non-regular files can't be opened; a failed write leaves the file's
 // length and position as they were, as a failed WriteFile does.
+// GetTempFileNameA makes "<path><pre><hex>.TMP" with a 16-bit number that
+// starts from the clock and counts up past names already taken in any
+// letter case, creating the file exclusively, so launchers run at once never
+// share one. MoveFileExA is rename(2): the destination is replaced in one
+// step, and refused (ERROR_ACCESS_DENIED) when it is a directory or a
+// read-only file.
 //
 // Known differences: OpenFile takes only OF_READ, OF_WRITE, OF_READWRITE and
 // OF_CREATE (no sharing or OF_EXIST/OF_DELETE/OF_PARSE styles) and opens any
@@ -16,6 +23,13 @@
 // which Windows would return as a negative LONG. _hread and _hwrite refuse a
 // negative count, which Windows would take as a huge unsigned one. Letter
 // case is matched in the last component only, and only for ASCII letters.
+// GetTempFileNameA adds '/', not '\', to a path that ends in neither.
+// MoveFileExA takes only MOVEFILE_REPLACE_EXISTING; it replaces a file that
+// is open or running, which Windows refuses unless the file was opened with
+// delete sharing (the programs holding the old file keep reading the old
+// bytes); a move to a name that differs only in letter case leaves the name
+// as it was; without MOVEFILE_REPLACE_EXISTING the test for an existing
+// destination and the move are two steps.
 #include "fault.h"
 #include "native_path.h"
 #include "os.h"
@@ -24,8 +38,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #define OF_ACCESS_MASK (OF_WRITE | OF_READWRITE)
@@ -380,6 +396,181 @@ BOOL DeleteFileA(LPCSTR lpFileName)
     }
     if (unlink(path) != 0) {
         SetLastError(PathError(path, errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Separators as the emulation takes them, '\' and '/'.
+static BOOL IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The first number GetTempFileNameA tries, from the clock as on Windows;
+// never 0, which would mean "name only".
+static UINT FirstUniqueNumber(void)
+{
+    struct timespec now;
+    UINT number;
+
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    number = (UINT)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000) & 0xFFFF;
+    return number != 0 ? number : 1;
+}
+
+// stem (the directory, its separator and the prefix) followed by number in
+// hexadecimal and ".TMP", into name (MAX_PATH bytes; the caller has kept
+// stem short enough for the longest number).
+static void FormatTempName(LPSTR name, LPCSTR stem, UINT number)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    char digits[8];
+    int count = 0;
+    size_t length = strlen(stem);
+
+    do {
+        digits[count++] = kDigits[number & 0xF];
+        number >>= 4;
+    } while (number != 0);
+    memcpy(name, stem, length);
+    while (count > 0)
+        name[length++] = digits[--count];
+    memcpy(name + length, ".TMP", 5);
+}
+
+// Whether path names an existing directory.
+static BOOL IsDirectory(LPCSTR path)
+{
+    char native[MAX_PATH];
+    struct stat st;
+
+    return NativePath(path, native, sizeof native) && stat(native, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether name, or the same name in another letter case, already exists:
+// Windows would count either as taken.
+static BOOL NameTaken(const char *native)
+{
+    char matched[MAX_PATH];
+    struct stat st;
+
+    if (lstat(native, &st) == 0)
+        return TRUE;
+    lstrcpynA(matched, native, MAX_PATH);
+    MatchNameCase(matched);
+    return strcmp(matched, native) != 0;
+}
+
+// Creates name exclusively. ERROR_SUCCESS, ERROR_FILE_EXISTS when it is
+// taken, or the error that stops the search.
+static DWORD CreateUniqueFile(LPCSTR name)
+{
+    char path[MAX_PATH];
+    int fd;
+
+    if (!NativePath(name, path, sizeof path))
+        return GetLastError();
+    if (NameTaken(path))
+        return ERROR_FILE_EXISTS;
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        return errno == EEXIST ? ERROR_FILE_EXISTS : PathError(path, errno);
+    close(fd);
+    return ERROR_SUCCESS;
+}
+
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                      LPSTR lpTempFileName)
+{
+    char stem[MAX_PATH];
+    size_t length;
+    int i;
+    UINT first;
+    UINT number;
+    DWORD status;
+
+    if (FaultPoint(ERROR_ACCESS_DENIED))
+        return 0;
+    if (lpPathName == NULL || lpTempFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // MAX_PATH - 14 leaves room for a separator, three prefix characters,
+    // four digits, ".TMP" and the NUL.
+    length = strlen(lpPathName);
+    if (length > MAX_PATH - 14) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    if (!IsDirectory(lpPathName)) {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    memcpy(stem, lpPathName, length);
+    if (!IsSeparator(stem[length - 1]))
+        stem[length++] = '/';
+    for (i = 0; i < 3 && lpPrefixString != NULL && lpPrefixString[i] != '\0'; i++)
+        stem[length++] = lpPrefixString[i];
+    stem[length] = '\0';
+
+    // A number given makes the name only; nothing is created or checked.
+    number = uUnique & 0xFFFF;
+    if (number != 0) {
+        FormatTempName(lpTempFileName, stem, number);
+        return number;
+    }
+    first = FirstUniqueNumber();
+    number = first;
+    do {
+        FormatTempName(lpTempFileName, stem, number);
+        status = CreateUniqueFile(lpTempFileName);
+        if (status == ERROR_SUCCESS)
+            return number;
+        if (status != ERROR_FILE_EXISTS)
+            break;
+        number = number == 0xFFFF ? 1 : number + 1;
+    } while (number != first);
+    lpTempFileName[0] = '\0';
+    SetLastError(status);
+    return 0;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+{
+    char source[MAX_PATH];
+    char target[MAX_PATH];
+    struct stat from;
+    struct stat to;
+
+    if (FaultPoint(ERROR_ACCESS_DENIED))
+        return FALSE;
+    if (lpExistingFileName == NULL || lpNewFileName == NULL ||
+        (dwFlags & ~(DWORD)MOVEFILE_REPLACE_EXISTING) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!NativePath(lpExistingFileName, source, sizeof source) ||
+        !NativePath(lpNewFileName, target, sizeof target))
+        return FALSE;
+    MatchNameCase(source);
+    // "setup.exe" replaces "Setup.exe" rather than making a second file.
+    MatchNameCase(target);
+    if (lstat(source, &from) != 0) {
+        SetLastError(PathError(source, errno));
+        return FALSE;
+    }
+    if (lstat(target, &to) == 0 && (from.st_dev != to.st_dev || from.st_ino != to.st_ino)) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        // rename(2) would replace a read-only file, even an empty directory.
+        if (S_ISDIR(to.st_mode) || S_ISDIR(from.st_mode) ||
+            (S_ISREG(to.st_mode) && (to.st_mode & 0222) == 0)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    if (rename(source, target) != 0) {
+        SetLastError(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : PathError(target, errno));
         return FALSE;
     }
     return TRUE;
