@@ -18,9 +18,11 @@ void ExtractPayload(LPCSTR carrierPath, LPCSTR tempDir);
 // Writes one entry of the open carrier, whose payload ends at payloadEnd, to
 // tempDir joined with the entry's name. A record with an unsafe name, bytes
 // outside the payload or a path too long for MAX_PATH is skipped before any
-// file is created or truncated: in a signed carrier the bytes past the
-// payload are the certificate table, never an entry's. If the copy fails
-// part way, the output is removed rather than left short. Reports nothing.
+// file is created: in a signed carrier the bytes past the payload are the
+// certificate table, never an entry's. The entry is copied into a temporary
+// file in tempDir and replaces the file of its name only once it is whole;
+// if the copy or the replacement fails, the temporary file is deleted and
+// an older file of that name stays as it was. Reports nothing.
 void ExtractEntry(HFILE carrier, DWORD payloadEnd, PayloadEntry entry, LPCSTR tempDir);
 
 #endif

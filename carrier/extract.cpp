@@ -5,8 +5,20 @@
 // output is created, so a damaged or truncated carrier never leaves a file
 // that looks complete but isn't. Entries are copied through a block of at
 // most kCopyBlockBytes, so memory stays flat whatever an entry's size.
+//
+// A user who starts the carrier twice runs two launchers on the same
+// temporary directory, and the setup program the first one started may
+// already be reading or running the files the second is writing. So no
+// entry is ever written under its own name: it is copied into a fresh,
+// uniquely named file and moved over its name in one step once it is whole.
+// A reader sees the older file or the new one, never one being rewritten,
+// and a copy that fails leaves the older file as it was.
 #include "carrier.h"
 #include "signature.h"
+
+// The start of the temporary files entries are copied into (the system uses
+// at most three characters of it).
+static const CHAR kPartPrefix[] = "~ex";
 
 // Measured on a 1 GiB entry: throughput is flat from 64 KiB to 1 MiB and
 // drops slightly beyond, as the block no longer stays in the CPU's caches;
@@ -33,26 +45,31 @@ static BOOL CopyBytes(HFILE carrier, HFILE output, LPSTR block, DWORD blockBytes
     return TRUE;
 }
 
-// Creates (or truncates) path and fills it with the entry's bytes. An output
-// the copy could not complete is deleted: a short file would pass for the
-// real one.
-static void WriteEntryFile(HFILE carrier, const PayloadEntry *entry, LPCSTR path, LPSTR block,
-                           DWORD blockBytes)
+// Fills a new temporary file in tempDir with the entry's bytes and, once it
+// is complete and closed, moves it over path. Whatever fails, the temporary
+// file goes and whatever was at path stays.
+static void WriteEntryFile(HFILE carrier, const PayloadEntry *entry, LPCSTR tempDir, LPCSTR path,
+                           LPSTR block, DWORD blockBytes)
 {
+    CHAR partPath[MAX_PATH];
     OFSTRUCT openInfo;
     HFILE output;
     BOOL complete;
 
-    output = OpenFile(path, &openInfo, OF_CREATE | OF_WRITE);
-    if (output == HFILE_ERROR)
+    if (GetTempFileNameA(tempDir, kPartPrefix, 0, partPath) == 0)
         return;
+    output = OpenFile(partPath, &openInfo, OF_CREATE | OF_WRITE);
+    if (output == HFILE_ERROR) {
+        DeleteFileA(partPath);
+        return;
+    }
     complete = SeekTo(carrier, entry->offset) &&
                CopyBytes(carrier, output, block, blockBytes, entry->size);
     // Closing flushes: a failure here can still lose written data.
     if (_lclose(output) == HFILE_ERROR)
         complete = FALSE;
-    if (!complete)
-        DeleteFileA(path);
+    if (!complete || !MoveFileExA(partPath, path, MOVEFILE_REPLACE_EXISTING))
+        DeleteFileA(partPath);
 }
 
 void ExtractEntry(HFILE carrier, DWORD payloadEnd, PayloadEntry entry, LPCSTR tempDir)
@@ -66,20 +83,20 @@ void ExtractEntry(HFILE carrier, DWORD payloadEnd, PayloadEntry entry, LPCSTR te
         return;
     if (!JoinPath(path, MAX_PATH, tempDir, entry.name))
         return;
-    // An empty entry needs no block: creating the file truncates it.
+    // An empty entry needs no block: an empty file replaces the older one.
     if (entry.size == 0) {
-        WriteEntryFile(carrier, &entry, path, NULL, 0);
+        WriteEntryFile(carrier, &entry, tempDir, path, NULL, 0);
         return;
     }
-    // The block is taken before the output is created, so a block that can't
-    // be had leaves an existing file of that name untouched.
+    // The block is taken before any file is created, so a block that can't
+    // be had creates nothing.
     blockBytes = entry.size < kCopyBlockBytes ? entry.size : kCopyBlockBytes;
     memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, blockBytes);
     if (memory == NULL)
         return;
     block = (LPSTR)GlobalLock(memory);
     if (block != NULL) {
-        WriteEntryFile(carrier, &entry, path, block, blockBytes);
+        WriteEntryFile(carrier, &entry, tempDir, path, block, blockBytes);
         GlobalUnlock(memory);
     }
     GlobalFree(memory);

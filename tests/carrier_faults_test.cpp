@@ -84,20 +84,29 @@ TEST(CarrierFaults, EveryFailingCallLeavesOnlyCompleteFilesAndNoLeaks)
     }
 }
 
-TEST(CarrierFaults, FailingCopyRemovesThePartialOutput)
+// An entry is copied into a temporary file and moved over its name only when
+// whole: a copy or a move that fails leaves the older copy byte for byte, or
+// no file when there was none, and never a temporary file.
+TEST(CarrierFaults, FailingCopyKeepsTheOlderCopy)
 {
     const std::vector<test::CarrierFile> entries = {{"big", test::SyntheticBytes(kBigEntry, 7)}};
     const std::string carrier = test::PackedCarrier(512, entries);
-    const Files before = {{"big", "an older copy"}};
 
-    FaultRun clean = ExtractWithFault(carrier, before, 0, FALSE);
-    ASSERT_EQ(test::Digests(clean.files), test::Digests(test::FileMap(entries)));
-    // The last fault points of the run are the final read and write of the
-    // copy, after earlier blocks have already been written.
-    for (unsigned long nth : {clean.calls, clean.calls - 1}) {
-        FaultRun run = ExtractWithFault(carrier, before, nth, FALSE);
-        EXPECT_TRUE(run.fired);
-        EXPECT_EQ(test::Digests(run.files), Files{}) << "fault point " << nth;
+    for (const Files &before : {Files{{"big", "an older copy"}}, Files{}}) {
+        FaultRun clean = ExtractWithFault(carrier, before, 0, FALSE);
+        ASSERT_EQ(test::Digests(clean.files), test::Digests(test::FileMap(entries)));
+        // The last fault points of the run are the final read and write of
+        // the copy, after earlier blocks have already been written, and the
+        // move into place.
+        for (unsigned long nth : {clean.calls, clean.calls - 1, clean.calls - 2}) {
+            for (bool persistent : {false, true}) {
+                SCOPED_TRACE("fault point " + std::to_string(nth) + (persistent ? " onwards" : "") +
+                             (before.empty() ? ", no older copy" : ", an older copy"));
+                FaultRun run = ExtractWithFault(carrier, before, nth, persistent);
+                EXPECT_TRUE(run.fired);
+                EXPECT_EQ(test::Digests(run.files), test::Digests(before));
+            }
+        }
     }
 }
 

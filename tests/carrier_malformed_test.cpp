@@ -140,18 +140,19 @@ TEST(CarrierMalformed, DirectoryLargerThanTheFileExtractsNothing)
 
 TEST(CarrierMalformed, PathTooLongForItsBufferGetsNoFile)
 {
-    // A temporary directory of 250 bytes leaves room for names of 9 bytes.
+    // A temporary directory of 246 bytes, the longest one a temporary file
+    // can be made in (MAX_PATH - 14), leaves room for names of 13 bytes.
     Extraction extraction;
     std::size_t base = extraction.tempDir().size() - 4;
-    ASSERT_LT(base, 240u);
-    extraction.UseTmp(std::string(250 - 1 - base, 'd'));
-    ASSERT_EQ(extraction.tempDir().size(), 250u);
+    ASSERT_LT(base, 236u);
+    extraction.UseTmp(std::string(246 - 1 - base, 'd'));
+    ASSERT_EQ(extraction.tempDir().size(), 246u);
 
-    std::string carrier = CarrierBytes(kBody, {{At("ABC"), 3, "ninebytes"},
-                                               {At("ABC"), 3, "tenbytes.x"},
+    std::string carrier = CarrierBytes(kBody, {{At("ABC"), 3, "thirteenbytes"},
+                                               {At("ABC"), 3, "fourteen.bytes"},
                                                {At("ABC"), 3, "name-of-twenty-bytes"},
                                                {At("after"), 5, "short"}});
-    EXPECT_EQ(extraction.Run(carrier, {}), (Files{{"ninebytes", "ABC"}, {"short", "after"}}));
+    EXPECT_EQ(extraction.Run(carrier, {}), (Files{{"thirteenbytes", "ABC"}, {"short", "after"}}));
 }
 
 } // namespace
