@@ -7,13 +7,16 @@
 // (several may find the marker key absent and report the file name's code,
 // the others report the repeat code); at the end "Times" is "1", the marker
 // key exists, every entry's file is intact and nothing else is left in the
-// temporary directory.
+// temporary directory. The setup program each launcher starts runs while
+// other launchers may still be extracting: it compares every entry it finds
+// with the packed bytes, and must find each one whole.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,13 +50,18 @@ protected:
     {
         BecomeSubreaper();
         payload_ = test::ReleaseFiles();
+        reference_ = sandbox_.root.path() / "reference";
+        results_ = sandbox_.root.path() / "results";
+        fs::create_directories(reference_);
         for (test::CarrierFile &entry : payload_) {
-            // The setup program: a real one that exits at once.
-            if (entry.name == "Setup.exe")
-                entry.data = ReadFile("/bin/true");
             // Large enough that the launchers' copies overlap in time.
             if (entry.name == "data2.cab")
                 entry.data = test::SyntheticBytes(16 * 1024 * 1024 + 3, 2);
+        }
+        for (test::CarrierFile &entry : payload_) {
+            if (entry.name == "Setup.exe")
+                entry.data = CheckingSetupProgram();
+            test::WriteBytes(reference_ / entry.name, entry.data);
         }
         carrier_ = sandbox_.dist / kCarrierName;
         test::WriteBytes(carrier_, Carrier(ReadFile(LAUNCHER_EXE), payload_));
@@ -65,10 +73,37 @@ protected:
             environment_.push_back(std::string("ASAN_OPTIONS=") + asan);
     }
 
+    // A setup program that compares each entry in the temporary directory
+    // with its reference copy and writes the names that differ (or are
+    // missing) to a file of its own under results_.
+    std::string CheckingSetupProgram() const
+    {
+        std::string names;
+        for (const test::CarrierFile &entry : payload_)
+            names += " '" + entry.name + "'";
+        return "#!/bin/sh\n"
+               "cd '" + sandbox_.temp.string() + "' || exit 1\n"
+               "for f in" + names + "; do\n"
+               "  cmp -s \"$f\" '" + reference_.string() + "'/\"$f\" || echo \"$f\"\n"
+               "done > '" + results_.string() + "'/$$\n";
+    }
+
+    // What each setup program that ran found wrong: one string per run,
+    // empty when every entry was whole.
+    std::vector<std::string> SetupFindings() const
+    {
+        std::vector<std::string> findings;
+        for (const auto &entry : fs::directory_iterator(results_))
+            findings.push_back(ReadFile(entry.path()));
+        return findings;
+    }
+
     void Prepare()
     {
         for (const auto &entry : fs::directory_iterator(sandbox_.temp))
             fs::remove_all(entry.path());
+        fs::remove_all(results_);
+        fs::create_directories(results_);
         test::WriteBytes(sandbox_.temp / "Analysis.ini", Report(kPreviousOem, kPreviousTimes));
         fs::remove_all(sandbox_.KeyStore());
     }
@@ -113,6 +148,8 @@ protected:
     }
 
     Sandbox sandbox_;
+    fs::path reference_;
+    fs::path results_;
     std::vector<test::CarrierFile> payload_;
     fs::path carrier_;
     std::vector<std::string> environment_;
@@ -169,6 +206,17 @@ TEST_P(ConcurrentLaunchers, AllSucceedAndLeaveWholeFiles)
         }
         for (const auto &entry : fs::directory_iterator(sandbox_.temp))
             EXPECT_TRUE(expected.count(entry.path().filename().string())) << "left behind: " << entry.path();
+
+        // Every setup program that started found every entry whole, however
+        // far the other launchers had got. Not every start succeeds here: the
+        // emulation gives a program the execute bit Windows has no need of
+        // just before starting it, and another launcher's new "Setup.exe"
+        // can replace the file in between.
+        std::vector<std::string> findings = SetupFindings();
+        EXPECT_GT(findings.size(), 0u);
+        for (const std::string &broken : findings)
+            EXPECT_EQ(broken, "") << "a setup program found these entries torn or missing";
+        std::printf("round %d: %zu of %d setup programs ran\n", round + 1, findings.size(), launchers);
         if (HasFailure())
             return;
     }
