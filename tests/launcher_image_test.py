@@ -20,7 +20,20 @@ except ImportError:
     sys.exit(1)
 
 IMAGE_BUDGET = 16 * 1024
-EXPECTED_IMPORTS = {'KERNEL32.DLL', 'ADVAPI32.DLL'}
+# Every service the image calls, by DLL: the launcher's own, and those of its
+# process entry (start-up, the DLL search path, exit) and of the open that
+# replaces OpenFile (CreateFileA). Anything else is a dependency nobody chose.
+EXPECTED_IMPORTS = {
+    'KERNEL32.DLL': {
+        'CreateFileA', 'DeleteFileA', 'ExitProcess', 'GetCommandLineA', 'GetFileSize',
+        'GetLastError', 'GetModuleFileNameA', 'GetModuleHandleA', 'GetProcAddress',
+        'GetStartupInfoA', 'GetTempFileNameA', 'GetTempPathA', 'GlobalAlloc', 'GlobalFree',
+        'GlobalLock', 'GlobalUnlock', 'IsDBCSLeadByte', 'MoveFileExA', 'SetLastError', 'WinExec',
+        'WritePrivateProfileStringA', '_hread', '_hwrite', '_lclose', '_llseek', '_lread',
+        'lstrcatA', 'lstrcpyA', 'lstrcpynA', 'lstrlenA',
+    },
+    'ADVAPI32.DLL': {'RegCloseKey', 'RegCreateKeyExA', 'RegOpenKeyExA'},
+}
 CHINESE_PRC = 0x0804
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -76,9 +89,12 @@ class LauncherImage(unittest.TestCase):
         self.assertTrue(section.Characteristics
                         & pefile.SECTION_CHARACTERISTICS['IMAGE_SCN_MEM_EXECUTE'])
 
-    def test_imports_only_kernel32_and_advapi32(self):
-        dlls = {entry.dll.decode().upper() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
-        self.assertEqual(dlls, EXPECTED_IMPORTS)
+    def test_imports_only_the_expected_services_of_kernel32_and_advapi32(self):
+        imports = {}
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            names = imports.setdefault(entry.dll.decode().upper(), set())
+            names.update(i.name.decode() if i.name else f'#{i.ordinal}' for i in entry.imports)
+        self.assertEqual(imports, EXPECTED_IMPORTS)
         self.assertFalse(hasattr(self.pe, 'DIRECTORY_ENTRY_DELAY_IMPORT'))
 
     def test_carries_no_runtime_baggage(self):
