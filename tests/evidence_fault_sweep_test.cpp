@@ -60,7 +60,7 @@ std::vector<test::CarrierFile> Payload()
         // More than two copy blocks: a failure can strike between blocks.
         {"data1.cab", test::SyntheticBytes(2 * 1024 * 1024 + 12345, 1)},
         {"data1.hdr", test::SyntheticBytes(70803, 2)},
-        // Empty: creating it truncates the older copy.
+        // Empty: an empty file replaces the older copy.
         {"layout.bin", ""},
     };
 }
