@@ -445,8 +445,8 @@ static BOOL IsDirectory(LPCSTR path)
     return NativePath(path, native, sizeof native) && stat(native, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Whether name, or the same name in another letter case, already exists:
-// Windows would count either as taken.
+// Whether the file native names, or one whose name differs only in letter
+// case, already exists: Windows would count either as taken.
 static BOOL NameTaken(const char *native)
 {
     char matched[MAX_PATH];
