@@ -54,6 +54,7 @@
 #include <unistd.h>
 
 static const UINT kStarted = 33;
+static const int kStartAttempts = 3;
 
 static BOOL IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -366,6 +367,7 @@ UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow)
     size_t restLength;
     DWORD status;
     UINT result;
+    int attempt;
 
     (void)uCmdShow;
     if (FaultPoint(ERROR_NOT_ENOUGH_MEMORY))
@@ -389,7 +391,16 @@ UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow)
     }
     argv[0] = path;
     SplitArguments(rest, strings, argv);
-    result = Spawn(path, argv);
+    // Another process may move a fresh copy over the program between its
+    // preparation and the exec (a second launcher unpacking the same
+    // payload); the fresh copy lacks the execute bit again, so it is
+    // prepared and tried once more.
+    for (attempt = 0;; attempt++) {
+        result = Spawn(path, argv);
+        if (result != ERROR_ACCESS_DENIED || attempt == kStartAttempts - 1 ||
+            PrepareProgram(path) != ERROR_SUCCESS)
+            break;
+    }
     free(strings);
     free(argv);
     return result;
